@@ -107,6 +107,9 @@ inline const char *CatalogEntry(int n)
     return (const char *)CatalogBuffer + OffsetTable[n];
 }
 
+/* Catalog entries of texts that the walk adds for members it refuses. */
+enum { CATALOG_UNSAFE_NAME = 2, CATALOG_NAME_TOO_LONG = 3 };
+
 /* ---- Archive input (byte source) ---- */
 extern uint8_t *InputBuffer;
 extern uint8_t *InputCursor;
@@ -175,5 +178,7 @@ void TakeConfigString(const uint8_t **cursor, const uint8_t *end, char *dest, si
 /* ---- Target paths ---- */
 extern char ExtractFolder[PATH_SIZE];
 const char *LastComponent(const char *path);
+int MemberNameUnsafe(const char *name);
+int BuildTargetPath();
 
 #endif

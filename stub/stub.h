@@ -69,4 +69,48 @@ uint16_t VolumeDiskNumber(const char *drive);
 void ReadExact(uint32_t count, void *buffer);
 [[noreturn]] void ShowReadError();
 
+/* ---- Record walk ---- */
+void WalkRecords();
+void ReadLocalHeader();
+void SkipCentralRecord();
+void SkipEndRecord();
+
+/* ---- Member extraction and output ---- */
+enum { MTR_SETRANGE = WM_USER, MTR_GETRANGE = WM_USER + 1, MTR_SETPOS = WM_USER + 2, MTR_GETPOS = WM_USER + 3 };
+int ExtractAll();
+void ExtractMember();
+void CheckWrite(UINT written);
+void CreateOutputFile();
+void SetMemberFileTime();
+void UpdateMeter();
+
+/* ---- Target paths and folders ---- */
+int DriveIsValid(const char *path);
+int MakeFolders();
+int AskOverwrite();
+int PathMissing(const char *path);
+int CreateFolder(const char *path);
+int EnterFolder(char *path);
+
+/* ---- Decryption ---- */
+extern char *StoredPassword;
+int CheckEncryptionHeader();
+
+/* ---- Pumping, abort query and status line ---- */
+void SetCurrentCursor(HCURSOR cursor);
+void PumpMessages();
+int AskAbort();
+void FormatUnzipStatus(char *buffer);
+void ShowUnzipStatus();
+
+/* ---- Extraction folder ---- */
+extern int KeepFiles;
+int ForceDelete(const char *name);
+void UseWindowsTemp(char *path);
+void GetTempBase(char *path);
+int ProbeNewFile(const char *name);
+int ReserveTempName(char *path);
+void ChooseExtractFolder(char *path);
+int CreateExtractFolder();
+
 #endif
