@@ -26,6 +26,7 @@ extern HICON PackageIcon;
 extern DWORD SystemVersion;
 
 int StubMain(HINSTANCE instance, char *tail);
+int ObtainTextBuffers();
 void InitStub();
 void ExpandModuleName(char *path);
 void OpenOwnFile();
