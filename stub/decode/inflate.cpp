@@ -104,6 +104,8 @@ static int InflateBlocks(z_stream *stream)
             uint16_t byte;
             if (ReadInputByte(&byte) == 0)
                 return 1; /* input ended before the final block */
+            /* the source has a new chunk: give its first byte back so
+             * that zlib takes the chunk whole */
             InputCursor--;
             InputAvail++;
         }

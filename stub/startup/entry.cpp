@@ -17,3 +17,12 @@ extern "C" int StubEntry()
     return code;
 }
 
+
+/* The runtime's own start-up objects are still linked (they bring the
+ * unwind-table registration that exceptions need) and name WinMain; the
+ * image's entry is StubEntry, so this is never the way in, but should the
+ * runtime ever start the program it leads to the same place. */
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    return StubEntry();
+}

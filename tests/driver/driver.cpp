@@ -7,6 +7,7 @@
 // without an owner.  RESULT receives lines "code=N", "folder=PATH" and
 // "keep=K"; the exit code is the run's code (0, 1 or 2), 3 when start-up
 // ended, 4 when no extraction folder could be created.
+#include <stdlib.h>
 #include <string.h>
 
 #include "stub.h"
