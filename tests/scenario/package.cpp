@@ -143,10 +143,11 @@ const char *const AbortRetryIgnore = "Abort:\"&Abort\" Retry:\"&Retry\" Ignore:\
 const char *const YesNoCancel = "Yes:\"&Yes\" No:\"&No\" Cancel:\"Cancel\" default=Yes";
 
 std::string Box(int number, const std::string &icon, const std::string &text, const std::string &buttons,
-                const std::string &press, const std::string &caption)
+                const std::string &press, const std::string &caption, bool sync)
 {
     return "box " + std::to_string(number) + " caption=" + bedtext::Quote(caption) + " icon=" + icon +
-           " owner=none\n  text=" + bedtext::Quote(text) + "\n  buttons=" + buttons + "\n  press=" + press + "\n";
+           " owner=none\n  text=" + bedtext::Quote(text) + "\n  buttons=" + buttons + "\n" + (sync ? "  sync\n" : "") +
+           "  press=" + press + "\n";
 }
 
 winebed::RunResult Run(const std::string &program, const std::string &tail,

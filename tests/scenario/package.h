@@ -53,7 +53,7 @@ extern const char *const OkCancel;
 extern const char *const AbortRetryIgnore;
 extern const char *const YesNoCancel;
 std::string Box(int number, const std::string &icon, const std::string &text, const std::string &buttons,
-                const std::string &press, const std::string &caption = Caption);
+                const std::string &press, const std::string &caption = Caption, bool sync = false);
 
 /* Runs a package (or the driver) under Wine with the given answers. */
 winebed::RunResult Run(const std::string &program, const std::string &tail,

@@ -21,6 +21,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -233,7 +234,7 @@ void StartDisplay()
     SpawnOptions opt;
     opt.output = Bed.folder + "/xvfb.log";
     opt.keepFd = fds[1];
-    Bed.xvfb = Spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24", "-nolisten",
+    Bed.xvfb = Spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "4096x1536x24", "-nolisten",
                       "tcp", "-noreset"},
                      HostEnvironment(), opt);
     close(fds[1]);
@@ -415,14 +416,23 @@ std::string Dirname(const std::string &path)
     return p.has_parent_path() ? p.parent_path().string() : std::string(".");
 }
 
+/* A program given as a Windows path ("A:\\SETUP.EXE") is started from
+ * there; a host path goes through drive Z:. */
+bool IsWindowsPath(const std::string &path)
+{
+    return path.size() > 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':';
+}
+
 std::string ScriptFor(const RunSpec &spec, const std::string &runDir)
 {
     using bedtext::Quote;
     std::string s;
-    s += "program " + Quote(WindowsPath(spec.program)) + "\n";
+    const bool windows = IsWindowsPath(spec.program);
+    const std::string hostProgram = windows ? HostPath(spec.program) : spec.program;
+    s += "program " + Quote(windows ? spec.program : WindowsPath(spec.program)) + "\n";
     if (spec.commandLine) s += "cmdline " + Quote(*spec.commandLine) + "\n";
     s += "tail " + Quote(spec.tail) + "\n";
-    s += "cwd " + Quote(WindowsPath(spec.workDir.empty() ? Dirname(fs::absolute(spec.program).string())
+    s += "cwd " + Quote(WindowsPath(spec.workDir.empty() ? Dirname(fs::absolute(hostProgram).string())
                                                          : spec.workDir)) + "\n";
     for (const auto &e : spec.env) {
         if (e.second) s += "set " + Quote(e.first) + " " + Quote(*e.second) + "\n";

@@ -99,7 +99,8 @@ Answer Press(std::string button);
 Answer Leave(); /* Press("none") */
 
 struct RunSpec {
-    std::string program;  /* host path of the .exe */
+    std::string program;  /* host path of the .exe, or a Windows path such as
+                             "A:\\SETUP.EXE" on a mapped drive */
     std::string tail;     /* command-line tail, passed as it is */
     /* The whole command line instead of "\"<program>\" <tail>". */
     std::optional<std::string> commandLine;

@@ -1,6 +1,7 @@
 #include "ziparchive.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <numeric>
 
@@ -165,7 +166,7 @@ ZipArchive ParseZip(const Bytes& d, const ZipParseOptions& o) {
         if (cdPos - p < m.localLen)
             Inconsistent(label, "the local header of " + m.name + " runs into the central directory");
         if (nameLen != m.name.size() ||
-            !std::equal(m.name.begin(), m.name.end(), d.begin() + static_cast<std::ptrdiff_t>(p + ZIP_LOCAL_SIZE)))
+            std::memcmp(m.name.data(), d.data() + p + ZIP_LOCAL_SIZE, nameLen) != 0)
             Inconsistent(label, "the local header at offset " + Num(p) + " does not name " + m.name);
         if (HasZip64Extra(d, p + ZIP_LOCAL_SIZE + nameLen, extraLen)) Zip64(label);
         std::size_t dataStart = p + m.localLen;

@@ -1,0 +1,44 @@
+/*
+ * extract.h: one extraction run of the stub's own code on a package, by
+ * the driver (tests/driver) under Wine, and comparing what it extracted
+ * with a source tree.
+ */
+#ifndef TVSE_EXTRACT_H
+#define TVSE_EXTRACT_H
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "winebed.h"
+
+namespace extract {
+
+using Env = std::vector<std::pair<std::string, std::optional<std::string>>>;
+
+struct Extraction {
+    winebed::RunResult run;
+    int code = -1;           /* ExtractAll's code; 3 start-up ended, 4 no folder */
+    std::string folder;      /* the extraction folder, as the stub named it */
+    std::string hostFolder;  /* the same on the host ("" when unknown) */
+    int keep = -1;           /* KeepFiles */
+};
+
+/* TMP set to hostFolder (as a Windows path), TEMP removed. */
+Env TempEnv(const std::string &hostFolder);
+
+/* Runs the driver on package (a host path, or a Windows path such as
+ * A:\SETUP.EXE).  Without folder, the extraction folder is chosen and
+ * created as the main dialog does it. */
+Extraction Run(const std::string &package, const std::vector<winebed::Answer> &answers, const Env &env,
+               const std::string &folder = "");
+
+/* "" when every folder and file of reference is in extracted with the
+ * same bytes and modification time, and extracted holds nothing else;
+ * otherwise one line per difference. */
+std::string CompareTree(const std::string &extracted, const std::string &reference);
+
+}  // namespace extract
+
+#endif
