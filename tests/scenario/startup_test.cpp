@@ -269,10 +269,47 @@ TEST_F(Startup, StartupMessage)
         std::vector<std::string> options = c.options;
         options.insert(options.begin(), {"--startup", "Install the example?"});
         std::string package = pkg::Build(folder + "/message_" + c.name + ".exe", zip, options);
-        auto r = pkg::Run(package, "", {Press(c.press)});
+        // Wine's loader trace shows whether start-up went on to its release
+        // steps, which unload "Shell32.dll", or ended at once.
+        auto r = pkg::Run(package, "", {Press(c.press)}, {{"WINEDEBUG", "+loaddll"}});
         EXPECT_EQ(r.transcript, Box(1, "none", "Install the example?", c.buttons, c.press, c.caption) + "exit=0\n")
             << c.name;
         EXPECT_TRUE(r.asScripted) << c.name << "\n" << r.log;
+        const bool goesOn = std::string(c.press) == "OK" || std::string(c.press) == "Yes";
+        EXPECT_EQ(r.log.find("Unloaded module L\"C:\\\\windows\\\\system32\\\\Shell32.dll\"") != std::string::npos, goesOn)
+            << c.name << "\n" << r.log;
+    }
+}
+
+TEST_F(Startup, ShellExecuteLookup)
+{
+    const struct {
+        const char *name;
+        bool shellExecute;
+        bool shellMissing;
+        std::string transcript;
+    } cases[] = {
+        {"found", true, false, Passed()},
+        // The system's own text for the error, as an information box.
+        {"missing", true, true,
+         Box(1, "information", "Module not found.\r\n", pkg::OkOnly, "OK") + Box(2, "none", Ready, pkg::OkOnly, "OK") +
+             "exit=0\n"},
+        {"not_asked", false, true, Passed()},
+    };
+    for (const auto &c : cases) {
+        const std::string name = std::string("shell_") + c.name;
+        std::string package = Package(name, c.shellExecute ? std::vector<std::string>{"--shell-execute"}
+                                                           : std::vector<std::string>{});
+        const std::string key = "HKCU\\Software\\Wine\\AppDefaults\\" + name + ".exe\\DllOverrides";
+        if (c.shellMissing)
+            winebed::SetRegistry(key, "shell32", "REG_SZ", "");  // disabled for this program
+        std::vector<winebed::Answer> answers{Press("OK")};
+        if (c.shellExecute && c.shellMissing)
+            answers.push_back(Press("OK"));
+        auto r = pkg::Run(package, "", answers);
+        if (c.shellMissing)
+            winebed::DeleteRegistry(key, "shell32");
+        EXPECT_EQ(r.transcript, c.transcript) << c.name;
     }
 }
 
