@@ -1,4 +1,5 @@
 // tvsedriver PACKAGE RESULT [FOLDER]
+// tvsedriver -unwind-in-dialog
 //
 // Runs the stub's start-up (InitStub) and one extraction run (ExtractAll)
 // on PACKAGE, with the stub header read from PACKAGE itself.  Without
@@ -7,6 +8,11 @@
 // without an owner.  RESULT receives lines "code=N", "folder=PATH" and
 // "keep=K"; the exit code is the run's code (0, 1 or 2), 3 when start-up
 // ended, 4 when no extraction folder could be created.
+//
+// -unwind-in-dialog opens the password dialog template and fails inside
+// its dialog procedure, as a failure inside a dialog does when no
+// extraction run is under way: the box shows and the program must end at
+// once with exit code 0.  Exit code 7 means the unwind did not end it.
 #include <stdlib.h>
 #include <string.h>
 
@@ -42,8 +48,37 @@ static int LoadHeader(const char *package)
     return 0;
 }
 
+static INT_PTR CALLBACK FailingDialogProc(HWND, UINT message, WPARAM, LPARAM)
+{
+    if (message != WM_INITDIALOG)
+        return FALSE;
+    try {
+        ShowHeaderCorrupt();
+    } catch (const UnwindException &unwind) {
+        SettleUnwind(unwind.code);
+    }
+    return TRUE;
+}
+
+static int UnwindInDialog(HINSTANCE instance)
+{
+    static uint8_t dialog[PASSWORD_TEMPLATE_BUFFER];
+    InflateWindow = (uint8_t *)LocalAlloc(LPTR, INFLATE_WINDOW_ALLOC);
+    InputCursor = (uint8_t *)PasswordTemplate;
+    InputAvail = (int32_t)PasswordTemplateSize;
+    OutputCursor = dialog;
+    OutputLimit = dialog + sizeof dialog;
+    InflateToMemory = 1;
+    InflateStream();
+    InflateToMemory = 0;
+    DialogBoxIndirectParamA(instance, (LPCDLGTEMPLATEA)dialog, nullptr, FailingDialogProc, 0);
+    return 7;
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
+    if (__argc == 2 && strcmp(__argv[1], "-unwind-in-dialog") == 0)
+        return UnwindInDialog(instance);
     if (__argc < 3)
         return 5;
     const char *result = __argv[2];

@@ -364,4 +364,44 @@ TEST_F(Extract, FullDiskEndsTheRun)
     EXPECT_EQ(x.code, 2);
 }
 
+// Wine's relay trace of the driver's _lwrite calls: every member's output
+// goes to its file in writes of exactly 2,048 bytes and one shorter tail.
+TEST_F(Extract, OutputIsWrittenInChunksOf2048BytesAndOneTail)
+{
+    Place p = NewPlace("writes");
+    const std::string archive = pkg::Fixture("zip/infozip-deflate.zip");
+    std::string sizes;
+    ASSERT_EQ(pkg::Shell("python3 -c " + pkg::Sh("import sys, zipfile\n"
+                                                 "for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
+                                                 "    i.is_dir() or print(i.file_size)") +
+                             " " + pkg::Sh(archive),
+                         &sizes),
+              0);
+    std::vector<unsigned long> expected;
+    for (size_t at = 0, end; (end = sizes.find('\n', at)) != std::string::npos; at = end + 1) {
+        unsigned long size = std::stoul(sizes.substr(at, end - at));
+        expected.insert(expected.end(), size / 2048, 2048);
+        if (size % 2048 != 0)
+            expected.push_back(size % 2048);
+    }
+
+    const std::string key = "HKCU\\Software\\Wine\\Debug";
+    winebed::SetRegistry(key, "RelayInclude", "REG_SZ", "kernel32._lwrite");
+    extract::Env env = extract::TempEnv(p.tmp);
+    env.push_back({"WINEDEBUG", "+relay"});
+    auto x = extract::Run(p.Package(archive), {}, env);
+    winebed::DeleteRegistry(key, "RelayInclude");
+    ASSERT_EQ(x.code, 0) << x.run.transcript;
+
+    std::vector<unsigned long> writes;
+    const std::string call = "Call KERNEL32._lwrite(";
+    for (size_t at = 0; (at = x.run.log.find(call, at)) != std::string::npos; at += call.size()) {
+        size_t count = x.run.log.find(',', x.run.log.find(',', at) + 1) + 1;
+        writes.push_back(std::stoul(x.run.log.substr(count, 8), nullptr, 16));
+    }
+    ASSERT_FALSE(writes.empty()) << x.run.log;
+    writes.pop_back();  // the driver's own result file
+    EXPECT_EQ(writes, expected);
+}
+
 }  // namespace

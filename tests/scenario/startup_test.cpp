@@ -313,4 +313,13 @@ TEST_F(Startup, ShellExecuteLookup)
     }
 }
 
+// A failure inside a dialog procedure, with no extraction run under way,
+// reaches the start-up recovery point without travelling through the
+// system's frames: the box shows and the program ends at once with 0.
+TEST(StartupRecovery, UnwindInsideADialogEndsTheProgramAtOnce)
+{
+    auto r = pkg::Run(pkg::Driver(), "-unwind-in-dialog", {Press("OK")});
+    EXPECT_EQ(r.transcript, Fatal(pkg::HeaderCorrupt));
+}
+
 }  // namespace
