@@ -167,6 +167,7 @@ uint32_t MeterPercent(uint32_t done, uint32_t total);
 extern uint8_t *InflateWindow;
 extern int InflateToMemory;
 int InflateStream();
+uint8_t *InflateBlob(const uint8_t *input, uint32_t length, uint8_t *destination, uint8_t *limit);
 void DrainWindow(uint32_t count);
 
 /* ---- Configuration block ---- */

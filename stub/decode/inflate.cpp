@@ -161,3 +161,23 @@ int InflateStream()
     inflateEnd(&stream);
     return result;
 }
+
+/* Memory mode in one call, for the blobs that start-up and the dialogs
+ * inflate: the span [input, input + length) into destination, never at or
+ * past limit.  Returns where the output ended; the cursors are cleared
+ * again afterwards. */
+uint8_t *InflateBlob(const uint8_t *input, uint32_t length, uint8_t *destination, uint8_t *limit)
+{
+    InputCursor = const_cast<uint8_t *>(input);
+    InputAvail = (int32_t)length;
+    OutputCursor = destination;
+    OutputLimit = limit;
+    InflateToMemory = 1;
+    InflateStream();
+    InflateToMemory = 0;
+    uint8_t *end = OutputCursor;
+    InputCursor = nullptr;
+    OutputCursor = nullptr;
+    OutputLimit = nullptr;
+    return end;
+}

@@ -31,17 +31,10 @@ void LoadCatalog()
     work[GUARD_FIRST_AT] = GUARD_FIRST;
     work[GUARD_SECOND_AT] = GUARD_SECOND;
 
-    /* Memory mode: the decoder reads the span at InputCursor and writes
-     * straight into the work block, never beyond OutputLimit.  Its result
-     * is not needed: the guards are the test of what arrived. */
-    InputCursor = (uint8_t *)MessageCatalog;
-    InputAvail = (int32_t)MessageCatalogSize;
-    OutputCursor = work;
-    OutputLimit = work + CATALOG_BUFFER_SIZE;
-    InflateToMemory = 1;
-    InflateStream();
-    InflateToMemory = 0;
-    InputCursor = nullptr;
+    /* The decoder writes straight into the work block and never past its
+     * end.  Its result is not needed: the guards are the test of what
+     * arrived. */
+    InflateBlob(MessageCatalog, MessageCatalogSize, work, work + CATALOG_BUFFER_SIZE);
 
     if (work[GUARD_FIRST_AT] != GUARD_FIRST || work[GUARD_SECOND_AT] != GUARD_SECOND) {
         LocalFree(work);

@@ -29,17 +29,7 @@ void ReadConfigBlock()
      * area's end; its result is not needed, because the self-check has
      * covered these bytes and whatever arrived is used. */
     uint8_t *strings = work + CONFIG_MAX_PACKED;
-    InputCursor = work;
-    InputAvail = (int32_t)length;
-    OutputCursor = strings;
-    OutputLimit = work + CONFIG_WORK_SIZE;
-    InflateToMemory = 1;
-    InflateStream();
-    InflateToMemory = 0;
-    const uint8_t *end = OutputCursor;
-    InputCursor = nullptr;
-    OutputCursor = nullptr;
-    OutputLimit = nullptr;
+    const uint8_t *end = InflateBlob(work, length, strings, work + CONFIG_WORK_SIZE);
 
     const uint8_t *p = strings;
     TakeConfigString(&p, end, InfoText, INFO_TEXT_SIZE);

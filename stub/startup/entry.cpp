@@ -26,3 +26,14 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     return StubEntry();
 }
+
+/* The runtime's default terminate handler writes a demangled type name to
+ * a console that a GUI program does not have, and brings some 50 KB of
+ * demangler and printf along.  Terminate can only come from a fault in the
+ * program; it ends the process as every other path does. */
+namespace __gnu_cxx {
+void __verbose_terminate_handler()
+{
+    ExitProcess(0);
+}
+}  // namespace __gnu_cxx

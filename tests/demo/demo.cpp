@@ -38,7 +38,7 @@ int main()
         for (const auto &e : fs::recursive_directory_iterator(x.hostFolder))
             std::printf("   %s%s\n", fs::relative(e.path(), x.hostFolder).string().c_str(),
                         e.is_directory() ? "\\" : ("  " + std::to_string(fs::file_size(e.path())) + " bytes").c_str());
-    const std::string diff = extract::CompareTree(x.hostFolder, pkg::Fixture("tree"));
+    const std::string diff = extract::CompareWithFixtureTree(x.hostFolder);
     std::printf("== extracted tree equals the source tree: %s\n%s", diff.empty() ? "yes" : "no", diff.c_str());
     winebed::Stop();
     return run.exitCode == 0 && x.code == 0 && diff.empty() ? 0 : 1;

@@ -64,13 +64,7 @@ static int UnwindInDialog(HINSTANCE instance)
 {
     static uint8_t dialog[PASSWORD_TEMPLATE_BUFFER];
     InflateWindow = (uint8_t *)LocalAlloc(LPTR, INFLATE_WINDOW_ALLOC);
-    InputCursor = (uint8_t *)PasswordTemplate;
-    InputAvail = (int32_t)PasswordTemplateSize;
-    OutputCursor = dialog;
-    OutputLimit = dialog + sizeof dialog;
-    InflateToMemory = 1;
-    InflateStream();
-    InflateToMemory = 0;
+    InflateBlob(PasswordTemplate, PasswordTemplateSize, dialog, dialog + sizeof dialog);
     DialogBoxIndirectParamA(instance, (LPCDLGTEMPLATEA)dialog, nullptr, FailingDialogProc, 0);
     return 7;
 }

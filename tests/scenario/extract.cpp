@@ -1,5 +1,7 @@
 #include "extract.h"
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -48,10 +50,20 @@ Extraction Run(const std::string &package, const std::vector<winebed::Answer> &a
     return x;
 }
 
-std::string CompareTree(const std::string &extracted, const std::string &reference)
+static long long ModifiedAt(const fs::path &path)
+{
+    struct stat s;
+    return ::stat(path.c_str(), &s) == 0 ? (long long)s.st_mtime : -1;
+}
+
+std::string CompareTree(const std::string &extracted, const std::string &reference,
+                        const std::vector<std::string> &emptyFolders, long long stamp)
 {
     std::ostringstream diff;
-    std::set<std::string> expected;
+    std::set<std::string> expected(emptyFolders.begin(), emptyFolders.end());
+    for (const auto &folder : emptyFolders)
+        if (!fs::is_directory(fs::path(extracted) / folder))
+            diff << "missing folder " << folder << "\n";
     for (const auto &entry : fs::recursive_directory_iterator(reference)) {
         const std::string relative = fs::relative(entry.path(), reference).string();
         expected.insert(relative);
@@ -67,7 +79,7 @@ std::string CompareTree(const std::string &extracted, const std::string &referen
         }
         if (pkg::Read(got.string()) != pkg::Read(entry.path().string()))
             diff << "bytes differ: " << relative << "\n";
-        if (fs::last_write_time(got) != fs::last_write_time(entry.path()))
+        if (ModifiedAt(got) != (stamp >= 0 ? stamp : ModifiedAt(entry.path())))
             diff << "time differs: " << relative << "\n";
     }
     if (fs::is_directory(extracted)) {
@@ -80,6 +92,11 @@ std::string CompareTree(const std::string &extracted, const std::string &referen
         diff << "no folder " << extracted << "\n";
     }
     return diff.str();
+}
+
+std::string CompareWithFixtureTree(const std::string &extracted)
+{
+    return CompareTree(extracted, pkg::Fixture("tree"), {"emptydir"}, 1623752430);
 }
 
 }  // namespace extract

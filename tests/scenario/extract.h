@@ -34,10 +34,17 @@ Env TempEnv(const std::string &hostFolder);
 Extraction Run(const std::string &package, const std::vector<winebed::Answer> &answers, const Env &env,
                const std::string &folder = "");
 
-/* "" when every folder and file of reference is in extracted with the
- * same bytes and modification time, and extracted holds nothing else;
- * otherwise one line per difference. */
-std::string CompareTree(const std::string &extracted, const std::string &reference);
+/* "" when every folder and file of reference, and every folder of
+ * emptyFolders, is in extracted, each file with the same bytes and
+ * modification time (stamp when given, else the reference file's), and
+ * extracted holds nothing else; otherwise one line per difference. */
+std::string CompareTree(const std::string &extracted, const std::string &reference,
+                        const std::vector<std::string> &emptyFolders = {}, long long stamp = -1);
+
+/* CompareTree against tests/fixtures/tree as its archives hold it: every
+ * time 2021-06-15 10:20:30 UTC, and the folder emptydir (a checkout keeps
+ * neither the times nor an empty folder). */
+std::string CompareWithFixtureTree(const std::string &extracted);
 
 }  // namespace extract
 

@@ -119,7 +119,7 @@ void ExtractSet(const std::vector<std::string> &disks)
     auto x = extract::Run("A:\\SETUP.EXE", answers, extract::TempEnv(winebed::NewFolder("span-tmp")));
     EXPECT_EQ(x.run.transcript, expected + "exit=0\n");
     EXPECT_EQ(x.code, 0);
-    EXPECT_EQ(extract::CompareTree(x.hostFolder, pkg::Fixture("tree")), "");
+    EXPECT_EQ(extract::CompareWithFixtureTree(x.hostFolder), "");
 }
 
 TEST_F(Spanned, MembersCrossingDiskEndsAreExtractedWhole)
