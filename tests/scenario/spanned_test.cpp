@@ -3,6 +3,7 @@
 // the test "inserts" the next disk.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -105,9 +106,19 @@ TEST_F(Spanned, StartupAsksForDiskOneByItsLabel)
 }
 
 // Extracts a set with the driver, inserting each next disk when asked.
-void ExtractSet(const std::vector<std::string> &disks)
+// The last volume is cut short ten bytes into its first central directory
+// header: a walk that went on past that header would fail there.
+void ExtractSet(const std::vector<std::string> &disks, const std::string &volume)
 {
     ASSERT_GE(disks.size(), 3u);
+    const std::string last = disks.back() + "/" + volume;
+    pkg::Bytes bytes = pkg::Read(last);
+    const uint8_t central[] = {0x50, 0x4B, 0x01, 0x02};
+    auto at = std::search(bytes.begin(), bytes.end(), central, central + 4);
+    ASSERT_NE(at, bytes.end()) << "the central directory is on the last disk";
+    bytes.erase(at + 10, bytes.end());
+    pkg::Write(last, bytes);
+
     winebed::InsertDisk('a', disks[0]);
     std::vector<winebed::Answer> answers;
     std::string expected;
@@ -124,12 +135,13 @@ void ExtractSet(const std::vector<std::string> &disks)
 
 TEST_F(Spanned, MembersCrossingDiskEndsAreExtractedWhole)
 {
-    ExtractSet(BuildSet("span-zip", pkg::Fixture("zip/infozip-deflate.zip"), {"--span", "30000,30000"}));
+    ExtractSet(BuildSet("span-zip", pkg::Fixture("zip/infozip-deflate.zip"), {"--span", "30000,30000"}), "SETUP.ZIP");
 }
 
 TEST_F(Spanned, ExeVolumesStartAtTheArchiveOffset)
 {
-    ExtractSet(BuildSet("span-exe", pkg::Fixture("zip/infozip-store.zip"), {"--volume-exe", "--span", "300000,150000"}));
+    ExtractSet(BuildSet("span-exe", pkg::Fixture("zip/infozip-store.zip"), {"--volume-exe", "--span", "200000,150000"}),
+               "SETUP.EXE");
 }
 
 }  // namespace
