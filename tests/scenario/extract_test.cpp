@@ -339,6 +339,20 @@ TEST_F(Extract, ExtractionFolderChoice)
     auto y = extract::Run(package, {}, {{"TMP", tmp + "\\missing"}, {"TEMP", std::nullopt}});
     EXPECT_NE(y.folder, x.folder) << "the next run takes the next number";
     EXPECT_EQ(y.folder.rfind("C:\\windows\\TVT000", 0), 0u) << y.folder;
+
+    // A base folder so long that no probe name fits into a path: the same
+    // fall-back, without a name ever being cut.
+    std::string deep = p.tmp;
+    while (winebed::WindowsPath(deep).size() < 251)
+        deep += "/" + std::string(std::min<size_t>(60, 251 - winebed::WindowsPath(deep).size()), 'd');
+    if (winebed::WindowsPath(deep).size() == 251)
+        deep += "d";
+    fs::create_directories(deep);
+    ASSERT_EQ(winebed::WindowsPath(deep).size(), 252u);
+    x = extract::Run(package, {}, {{"TMP", winebed::WindowsPath(deep)}, {"TEMP", std::nullopt}});
+    EXPECT_EQ(x.folder.rfind("C:\\windows\\TVT000", 0), 0u) << x.folder;
+    EXPECT_EQ(x.keep, 1);
+    EXPECT_EQ(List(deep), std::vector<std::string>{});
 }
 
 // A tmpfs of 64 KiB as the extraction base: the first member that does
