@@ -141,6 +141,9 @@ extern LocalFileHeader LocalHeader;
 extern char MemberName[NAME_SIZE];
 extern char OutputName[NAME_SIZE];
 void DecodeLocalHeader(const uint8_t *raw);
+/* Little-endian numbers of the ZIP and PE formats. */
+uint16_t ReadWord(const uint8_t *p);
+uint32_t ReadDword(const uint8_t *p);
 
 /* ZIP record signatures, assembled at start-up so that the image holds
  * none of them whole. */
@@ -179,7 +182,9 @@ void TakeConfigString(const uint8_t **cursor, const uint8_t *end, char *dest, si
 /* ---- Target paths ---- */
 extern char ExtractFolder[PATH_SIZE];
 const char *LastComponent(const char *path);
+int IsSeparator(char c);
 int MemberNameUnsafe(const char *name);
+int JoinExtractFolder(char *work, const char *name);
 int BuildTargetPath();
 
 #endif

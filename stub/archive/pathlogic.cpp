@@ -5,7 +5,7 @@
 
 #include "../core.h"
 
-static int IsSeparator(char c)
+int IsSeparator(char c)
 {
     return c == '\\' || c == '/';
 }
@@ -78,6 +78,22 @@ int MemberNameUnsafe(const char *name)
     return 0;
 }
 
+/* work (NAME_SIZE bytes) := the extraction folder, "\\" unless it ends in a
+ * separator already, and name.  False, with work undefined, when that
+ * would not fit a path text. */
+int JoinExtractFolder(char *work, const char *name)
+{
+    size_t folder = strlen(ExtractFolder), length = strlen(name);
+    int addSeparator = folder == 0 || !IsSeparator(ExtractFolder[folder - 1]);
+    if (folder + addSeparator + length >= NAME_SIZE)
+        return 0;
+    memcpy(work, ExtractFolder, folder);
+    if (addSeparator)
+        work[folder++] = '\\';
+    memcpy(work + folder, name, length + 1);
+    return 1;
+}
+
 /* The full target path of a file member: the extraction folder, one "\",
  * and the name without one leading separator, with every "/" turned into
  * "\".  False, with MemberName unchanged, when the result would not fit
@@ -85,20 +101,11 @@ int MemberNameUnsafe(const char *name)
 int BuildTargetPath()
 {
     char work[NAME_SIZE];
-    size_t folder = strlen(ExtractFolder);
-    if (folder >= sizeof work)
+    if (!JoinExtractFolder(work, IsSeparator(MemberName[0]) ? MemberName + 1 : MemberName))
         return 0;
-    memcpy(work, ExtractFolder, folder);
-    if (folder == 0 || !IsSeparator(work[folder - 1]))
-        work[folder++] = '\\';
-    const char *name = IsSeparator(MemberName[0]) ? MemberName + 1 : MemberName;
-    size_t length = strlen(name);
-    if (folder + length >= sizeof work)
-        return 0;
-    memcpy(work + folder, name, length + 1);
     for (char *c = work; *c != '\0'; c++)
         if (*c == '/')
             *c = '\\';
-    memcpy(MemberName, work, folder + length + 1);
+    memcpy(MemberName, work, strlen(work) + 1);
     return 1;
 }

@@ -6,11 +6,6 @@
 
 #include "../stub.h"
 
-static int IsSeparator(char c)
-{
-    return c == '\\' || c == '/';
-}
-
 int PathMissing(const char *path)
 {
     WIN32_FIND_DATAA found;
@@ -55,14 +50,8 @@ int MakeFolders()
     char work[NAME_SIZE];
     size_t length = strlen(MemberName);
     if (length != 0 && IsSeparator(MemberName[length - 1])) {
-        size_t folder = strlen(ExtractFolder);
-        int addSeparator = folder == 0 || !IsSeparator(ExtractFolder[folder - 1]);
-        if (folder + addSeparator + length >= sizeof work)
+        if (!JoinExtractFolder(work, MemberName))
             ShowFatal(FormatText(CatalogEntry(CATALOG_NAME_TOO_LONG), MemberName));
-        memcpy(work, ExtractFolder, folder);
-        if (addSeparator)
-            work[folder++] = '\\';
-        memcpy(work + folder, MemberName, length + 1);
     } else {
         memcpy(work, MemberName, length + 1);
     }

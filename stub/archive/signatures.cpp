@@ -32,12 +32,12 @@ void AssembleSignatures()
     Assemble(MarkerSignature, MarkerRest);
 }
 
-static uint16_t Word(const uint8_t *p)
+uint16_t ReadWord(const uint8_t *p)
 {
     return (uint16_t)(p[0] | p[1] << 8);
 }
 
-static uint32_t Dword(const uint8_t *p)
+uint32_t ReadDword(const uint8_t *p)
 {
     return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
 }
@@ -45,14 +45,14 @@ static uint32_t Dword(const uint8_t *p)
 /* The 26 bytes that follow a local header's signature, little-endian. */
 void DecodeLocalHeader(const uint8_t *raw)
 {
-    LocalHeader.VersionNeeded = Word(raw + 0);
-    LocalHeader.Flags = Word(raw + 2);
-    LocalHeader.Method = Word(raw + 4);
-    LocalHeader.ModTime = Word(raw + 6);
-    LocalHeader.ModDate = Word(raw + 8);
-    LocalHeader.Crc32 = Dword(raw + 10);
-    LocalHeader.CompressedSize = Dword(raw + 14);
-    LocalHeader.UncompressedSize = Dword(raw + 18);
-    LocalHeader.NameLength = Word(raw + 22);
-    LocalHeader.ExtraLength = Word(raw + 24);
+    LocalHeader.VersionNeeded = ReadWord(raw + 0);
+    LocalHeader.Flags = ReadWord(raw + 2);
+    LocalHeader.Method = ReadWord(raw + 4);
+    LocalHeader.ModTime = ReadWord(raw + 6);
+    LocalHeader.ModDate = ReadWord(raw + 8);
+    LocalHeader.Crc32 = ReadDword(raw + 10);
+    LocalHeader.CompressedSize = ReadDword(raw + 14);
+    LocalHeader.UncompressedSize = ReadDword(raw + 18);
+    LocalHeader.NameLength = ReadWord(raw + 22);
+    LocalHeader.ExtraLength = ReadWord(raw + 24);
 }

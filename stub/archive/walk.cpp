@@ -68,7 +68,7 @@ void ReadLocalHeader()
     SkipBytes(LocalHeader.ExtraLength);
 
     size_t length = LocalHeader.NameLength;
-    if (length != 0 && (MemberName[length - 1] == '/' || MemberName[length - 1] == '\\')) {
+    if (length != 0 && IsSeparator(MemberName[length - 1])) {
         /* A folder entry: created under the extraction folder by its raw
          * name; data that it should not have is skipped. */
         if (MemberNameUnsafe(MemberName))
@@ -101,9 +101,9 @@ void SkipCentralRecord()
     uint8_t raw[42 + 1];
     if (_lread(ArchiveFile, raw, 42) != 42)
         ShowReadError();
-    uint32_t nameLength = raw[24] | raw[25] << 8;
-    uint32_t extraLength = raw[26] | raw[27] << 8;
-    uint32_t commentLength = raw[28] | raw[29] << 8;
+    uint32_t nameLength = ReadWord(raw + 24);
+    uint32_t extraLength = ReadWord(raw + 26);
+    uint32_t commentLength = ReadWord(raw + 28);
     /* The name is not used again; one too long for MemberName is read in
      * part and the rest stepped over. */
     uint32_t kept = nameLength < NAME_SIZE ? nameLength : NAME_SIZE - 1;
@@ -116,7 +116,7 @@ void SkipEndRecord()
     uint8_t raw[18 + 1];
     if (_lread(ArchiveFile, raw, 18) != 18)
         ShowReadError();
-    SkipBytes(raw[16] | raw[17] << 8);
+    SkipBytes(ReadWord(raw + 16));
 }
 
 void WalkRecords()

@@ -63,19 +63,15 @@ void GetTempBase(char *path)
         path[length - 1] = '\0';
 }
 
-/* True when name was free: a new, empty file now stands on it.  A file
- * that exists is never emptied, even when it cannot be opened for the
- * test (read-only, or in use by other software). */
+/* True when name was free: a new, empty file now stands on it.  Anything
+ * that exists under the name makes it taken, also a file that could not
+ * be opened (read-only, or in use by other software), so the creation
+ * below never empties an existing file. */
 int ProbeNewFile(const char *name)
 {
-    HFILE file = _lopen(name, OF_READWRITE | OF_SHARE_EXCLUSIVE);
-    if (file != HFILE_ERROR) {
-        _lclose(file);
-        return 0;
-    }
     if (GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES)
         return 0;
-    file = _lcreat(name, 0);
+    HFILE file = _lcreat(name, 0);
     if (file == HFILE_ERROR)
         return 0;
     _lclose(file);

@@ -15,9 +15,7 @@ StubHeaderBlock StubHeader = {{SFX_SIGNATURE_BYTES}, 0, 0, 0, 0, 0, 0, {0}, 0, 0
  * that a damaged offset cannot wrap round to a small value. */
 uint64_t SectionTableOffset(const uint8_t *image)
 {
-    uint32_t peOffset = (uint32_t)image[PE_POINTER_OFFSET] | (uint32_t)image[PE_POINTER_OFFSET + 1] << 8 |
-                        (uint32_t)image[PE_POINTER_OFFSET + 2] << 16 | (uint32_t)image[PE_POINTER_OFFSET + 3] << 24;
-    return (uint64_t)peOffset + PE_HEADERS_SIZE;
+    return (uint64_t)ReadDword(image + PE_POINTER_OFFSET) + PE_HEADERS_SIZE;
 }
 
 /* The covered region, bytes 0 to length - 1 of the file, must have the
